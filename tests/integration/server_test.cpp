@@ -1,0 +1,228 @@
+// The real server process over real TLS: the reply bytes of the router's cases, the lifecycle,
+// the log lines, and where it listens.
+#include <signal.h>
+
+#include <fstream>
+#include <regex>
+
+#include "tests/support/isolation.h"
+#include "tests/support/server_fixture.h"
+
+namespace zivra::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Big5 bytes of a UTF-8 text as iconv gives them.
+std::string Big5(const std::string& utf8) {
+  ScratchDir dir("zivra-iconv");
+  WriteFile(dir.Path() / "in", utf8);
+  const CommandResult r = RunCommand({"iconv", "-f", "UTF-8", "-t", "CP950", (dir.Path() / "in").string()});
+  EXPECT_EQ(r.exitCode, 0);
+  return r.output;
+}
+
+// The lines of a log file with their time stamps checked and cut off.
+std::vector<std::string> LogEntries(const std::string& text) {
+  static const std::regex stamp(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} )");
+  std::vector<std::string> entries;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    const std::string line = text.substr(start, end - start);
+    EXPECT_TRUE(std::regex_search(line, stamp)) << line;
+    entries.push_back(line.size() >= 20 ? line.substr(20) : line);
+  }
+  EXPECT_EQ(start, text.size()) << "log ends without CR LF";
+  return entries;
+}
+
+class Server : public ServerFixture {};
+
+TEST_F(Server, RouterRepliesByteForByte) {
+  WriteFile(install_.File("Version.txt"), "0180");
+  WriteFile(install_.File("EnvTest.html"), "<p>a</p>\r\n<p>b</p>\r\n");
+  StartServer();
+  ASSERT_TRUE(Listening());
+  struct Case {
+    std::string request;
+    std::string body;
+  };
+  const std::vector<Case> cases = {
+      {"GET /?getversion HTTP/1.1\r\nHost: localhost\r\n\r\n", "0180"},
+      {"POST /?getversion HTTP/1.1\r\nContent-Length: 0\r\n\r\n", "0180"},
+      {"OPTIONS /?getversion HTTP/1.1\r\n\r\n", "0180"},
+      {"GET /xgetversion HTTP/1.1\r\n\r\n", "0180"},
+      {"GET /?getversionxyz HTTP/1.1\r\n\r\n", "0180"},
+      {"GET /EnvTest.html HTTP/1.1\r\n\r\n", "<p>a</p>\n<p>b</p>\n"},
+      {"GET / HTTP/1.1\r\n\r\n", "Parameter incorrect\n"},
+      {"GET /favicon.ico HTTP/1.1\r\n\r\n", "Parameter incorrect\n"},
+      {"GET /?GetVersion HTTP/1.1\r\n\r\n", "Parameter incorrect\n"},
+      {"GET /?getcardid HTTP/1.1\r\n\r\n", "Parameter incorrect\n"},
+      {"PUT /x HTTP/1.1\r\nContent-Length: 27\r\n\r\nGET /?getversion HTTP/1.1\r\n", "0180"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Ask(c.request), ExpectedReply(c.body)) << c.request;
+  }
+  EXPECT_TRUE(server_.Running());
+}
+
+TEST_F(Server, VersionBodyIsAtMostFiveBytesAndMissingFilesGiveEmptyBodies) {
+  WriteFile(install_.File("Version.txt"), "01234567");
+  std::filesystem::remove(install_.File("EnvTest.html"));
+  StartServer();
+  EXPECT_EQ(Ask("GET /?getversion HTTP/1.1\r\n\r\n"), ExpectedReply("01234"));
+  EXPECT_EQ(Ask("GET /EnvTest.html HTTP/1.1\r\n\r\n"), ExpectedReply(""));
+  std::filesystem::remove(install_.File("Version.txt"));
+  EXPECT_EQ(Ask("GET /?getversion HTTP/1.1\r\n\r\n"), ExpectedReply(""));
+}
+
+TEST_F(Server, LargePageIsCutAtTheBufferSize) {
+  WriteFile(install_.File("EnvTest.html"), std::string(30010, 'x'));
+  StartServer();
+  EXPECT_EQ(Ask("GET /EnvTest.html HTTP/1.1\r\n\r\n"), ExpectedReply(std::string(30000, 'x')));
+}
+
+TEST_F(Server, AnswersOnBothLoopbackAddressesAndOnlyThere) {
+  StartServer();
+  EXPECT_EQ(Ask("GET /?getversion HTTP/1.1\r\n\r\n", "::1"), ExpectedReply("0180"));
+  EXPECT_EQ(Ask("GET /?getversion HTTP/1.1\r\n\r\n", "localhost"), ExpectedReply("0180"));
+  // Every listening socket on the port is bound to a loopback address.
+  int listeners = 0;
+  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+      std::istringstream fields(line);
+      std::string slot, local, remote, state;
+      fields >> slot >> local >> remote >> state;
+      if (state != "0A" || !local.ends_with(":805C")) continue;  // LISTEN on 32860
+      ++listeners;
+      const std::string address = local.substr(0, local.find(':'));
+      EXPECT_TRUE(address == "0100007F" || address == "00000000000000000000000001000000") << address;
+    }
+  }
+  EXPECT_EQ(listeners, 2);
+}
+
+TEST_F(Server, CloseEndsServingButNotTheProcess) {
+  StartServer();
+  EXPECT_EQ(Ask("POST /?close HTTP/1.1\r\nContent-Length: 0\r\n\r\n"), ExpectedReply("bye\n"));
+  EXPECT_TRUE(WaitUntil([this] { return !Listening(); }, 5s));
+  EXPECT_FALSE(CanConnect("::1", kPort));
+  EXPECT_TRUE(server_.Running());
+  server_.Signal(SIGTERM);  // a quit request now ends it: the server thread is gone
+  EXPECT_EQ(server_.Wait(5s), 0);
+}
+
+TEST_F(Server, RequestWithoutAKnownMethodStopsServing) {
+  StartServer();
+  EXPECT_EQ(Ask("HEAD / HTTP/1.1\r\n\r\n"), ExpectedReply("bye\n"));
+  EXPECT_TRUE(WaitUntil([this] { return !Listening(); }, 5s));
+  EXPECT_TRUE(server_.Running());
+}
+
+TEST_F(Server, QuitRequestWaitsForTheServerThread) {
+  StartServer();
+  server_.Signal(SIGTERM);
+  std::this_thread::sleep_for(200ms);
+  EXPECT_TRUE(server_.Running());
+  EXPECT_EQ(Ask("GET /?getversion HTTP/1.1\r\n\r\n"), ExpectedReply("0180"));
+  Ask("GET /?close HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(server_.Wait(5s), 0);
+}
+
+TEST_F(Server, ShortLineGetsThePreludeOnlyAndIsLoggedInDebugMode) {
+  StartServer({"Debug"});
+  EXPECT_EQ(Ask("GET\r\n\r\n"), std::string(ExpectedReply("").substr(0, 100)));
+  EXPECT_EQ(Ask("GET /?getversion HTTP/1.1\r\n\r\n"), ExpectedReply("0180"));
+  EXPECT_EQ(LogEntries(Log("SysLog.txt")), (std::vector<std::string>{"[HttpsServer]:error:while error"}));
+}
+
+TEST_F(Server, PlainHttpClientIsDroppedAndTheNextIsServed) {
+  StartServer({"Debug"});
+  {
+    TcpClient plain("127.0.0.1", kPort);
+    ASSERT_TRUE(plain.Connected());
+    plain.Send("GET /?getversion HTTP/1.1\r\n\r\n");
+    const std::string answer = plain.ReadAll(5s);
+    EXPECT_EQ(answer.find("200 OK"), std::string::npos);
+  }
+  EXPECT_EQ(Ask("GET /?getversion HTTP/1.1\r\n\r\n"), ExpectedReply("0180"));
+  EXPECT_NE(Log("SysLog.txt").find("[HttpsServer]:error:while error\r\n"), std::string::npos);
+}
+
+TEST_F(Server, BadContentLengthGetsNoReply) {
+  StartServer();
+  EXPECT_EQ(Ask("POST /?getversion HTTP/1.1\r\nContent-Length: abc\r\n\r\n"), "");
+  EXPECT_EQ(Ask("POST /?getversion HTTP/1.1\r\nContent-Length: 2000000\r\n\r\n"), "");
+  EXPECT_EQ(Ask("GET /?getversion HTTP/1.1\r\n\r\n"), ExpectedReply("0180"));
+}
+
+TEST_F(Server, IdleConnectionDoesNotHoldUpARequest) {
+  StartServer();
+  TcpClient idle("127.0.0.1", kPort);
+  ASSERT_TRUE(idle.Connected());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Ask("GET /?getversion HTTP/1.1\r\n\r\n"), ExpectedReply("0180"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
+TEST_F(Server, DebugLinesByteForByte) {
+  StartServer({"Debug"});
+  ASSERT_TRUE(Listening());
+  auto entries = LogEntries(Log("zivraDebug.txt"));
+  std::sort(entries.begin(), entries.end());
+  const std::vector<std::string> expectedUnsorted = {"[HttpsServer]:debug:read Certificate successful",
+                                       "[zivraBrowserServer]:debug:" + Big5("元件啟動成功")};
+  std::vector<std::string> expected = expectedUnsorted;
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(entries, expected);
+  EXPECT_FALSE(std::filesystem::exists(install_.File("SysLog.txt")));
+}
+
+TEST_F(Server, DebugSwitchIsTheFirstFiveCharacters) {
+  struct Case {
+    std::vector<std::string> args;
+    bool debug;
+  };
+  for (const Case& c : std::vector<Case>{{{"Debug7", "more"}, true}, {{"debug"}, false}, {{}, false},
+                                          {{"Debu"}, false}, {{"Debug"}, true}}) {
+    std::filesystem::remove(install_.File("zivraDebug.txt"));
+    StartServer(c.args);
+    ASSERT_TRUE(Listening());
+    EXPECT_EQ(std::filesystem::exists(install_.File("zivraDebug.txt")), c.debug)
+        << (c.args.empty() ? "(none)" : c.args[0]);
+    server_.Kill();
+    WaitUntil([this] { return !Listening(); }, 5s);
+  }
+}
+
+TEST_F(Server, SecondInstanceReportsPortError) {
+  StartServer();
+  ASSERT_TRUE(Listening());
+  ScratchInstall other;
+  Process second(other.Program("zivraBrowserServer"),
+                 Process::Options{{"Debug"}, {}, {}, "/", other.Folder() + "server"});
+  EXPECT_TRUE(WaitUntil([&] { return ReadFile(other.File("zivraDebug.txt")).find("port error") != std::string::npos; }, 5s));
+  EXPECT_TRUE(second.Running());
+  EXPECT_EQ(Ask("GET /?getversion HTTP/1.1\r\n\r\n"), ExpectedReply("0180"));
+}
+
+TEST_F(Server, MissingCertificateOrKeyIsLoggedAndNothingListens) {
+  std::filesystem::remove(install_.File("server.crt"));
+  StartServer({"Debug"}, {}, false);
+  EXPECT_TRUE(WaitUntil([this] { return Log("zivraDebug.txt").find("read Certificate error") != std::string::npos; }, 5s));
+  EXPECT_FALSE(Listening());
+  EXPECT_TRUE(server_.Running());
+  server_.Kill();
+
+  std::filesystem::copy_file(Certificates().serverCert, install_.File("server.crt"));
+  WriteFile(install_.File("server.key"), "not a key\n");
+  StartServer({"Debug"}, {}, false);
+  EXPECT_TRUE(WaitUntil([this] { return Log("zivraDebug.txt").find("[HttpsServer]:error:read key error\r\n") != std::string::npos; }, 5s));
+  EXPECT_FALSE(Listening());
+}
+
+}  // namespace
+}  // namespace zivra::test
