@@ -24,6 +24,7 @@ endfunction()
 
 set(utf8 "")
 set(big5 "")
+set(table "")
 file(MAKE_DIRECTORY "${WORK}")
 foreach(line IN LISTS lines)
   if(line MATCHES "^#" OR line STREQUAL "")
@@ -45,10 +46,14 @@ foreach(line IN LISTS lines)
   bytes_literal("${WORK}/${name}.big5" b)
   string(APPEND utf8 "inline constexpr std::string_view ${name} = ${u};\n")
   string(APPEND big5 "inline constexpr std::string_view ${name} = ${b};\n")
+  string(APPEND table "    {\"${name}\", text::${name}, big5::${name}},\n")
 endforeach()
 
 file(WRITE "${OUTPUT}.tmp"
 "// Generated from resources/texts.txt; do not edit.\n#pragma once\n#include <string_view>\n\n"
 "namespace zivra::text {\n${utf8}}  // namespace zivra::text\n\n"
-"namespace zivra::big5 {\n${big5}}  // namespace zivra::big5\n")
+"namespace zivra::big5 {\n${big5}}  // namespace zivra::big5\n\n"
+"namespace zivra::texts {\nstruct Entry {\n  std::string_view name, utf8, big5;\n};\n"
+"// Every text, for checks over the whole table.\ninline constexpr Entry kAll[] = {\n${table}};\n"
+"}  // namespace zivra::texts\n")
 file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
