@@ -168,6 +168,21 @@ TEST_F(Server, IdleConnectionDoesNotHoldUpARequest) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 
+TEST_F(Server, StalledClientIsDroppedAtTheReadDeadline) {
+  StartServer({"Debug"});
+  // A client that starts a request and then trickles nothing more is being served; it may hold the
+  // next client only until the read deadline ends it.
+  TcpClient stalled("127.0.0.1", kPort);
+  ASSERT_TRUE(stalled.Connected());
+  stalled.Send(std::string("\x16\x03\x01", 3));
+  std::this_thread::sleep_for(100ms);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Ask("GET /?getversion HTTP/1.1\r\n\r\n"), ExpectedReply("0180"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 9s);
+  EXPECT_EQ(stalled.ReadAll(1s), "");  // dropped without a reply
+  EXPECT_NE(Log("SysLog.txt").find("[HttpsServer]:error:while error"), std::string::npos);
+}
+
 TEST_F(Server, DebugLinesByteForByte) {
   StartServer({"Debug"});
   ASSERT_TRUE(Listening());

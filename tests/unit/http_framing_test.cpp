@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "memory_channel.h"
+#include "tests/support/memory_channel.h"
 
 namespace zivra::server {
 namespace {

@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "common/log_writer.h"
-#include "memory_channel.h"
+#include "tests/support/memory_channel.h"
 #include "tests/support/files.h"
 
 namespace zivra::server {
