@@ -1,0 +1,72 @@
+// The one place that names the smart-card service's codes.
+#include <winscard.h>
+
+#include <cstdio>
+
+#include "server/card/pcsc.h"
+
+namespace zivra::card {
+namespace {
+
+struct NamedCode {
+  PcscCode code;
+  std::string_view name;
+};
+
+#define ZIVRA_CODE(c) NamedCode{static_cast<PcscCode>(c), #c}
+constexpr NamedCode kNames[] = {
+    ZIVRA_CODE(SCARD_S_SUCCESS),
+    ZIVRA_CODE(SCARD_F_INTERNAL_ERROR),
+    ZIVRA_CODE(SCARD_E_CANCELLED),
+    ZIVRA_CODE(SCARD_E_INVALID_HANDLE),
+    ZIVRA_CODE(SCARD_E_INVALID_PARAMETER),
+    ZIVRA_CODE(SCARD_E_INVALID_TARGET),
+    ZIVRA_CODE(SCARD_E_NO_MEMORY),
+    ZIVRA_CODE(SCARD_F_WAITED_TOO_LONG),
+    ZIVRA_CODE(SCARD_E_INSUFFICIENT_BUFFER),
+    ZIVRA_CODE(SCARD_E_UNKNOWN_READER),
+    ZIVRA_CODE(SCARD_E_TIMEOUT),
+    ZIVRA_CODE(SCARD_E_SHARING_VIOLATION),
+    ZIVRA_CODE(SCARD_E_NO_SMARTCARD),
+    ZIVRA_CODE(SCARD_E_UNKNOWN_CARD),
+    ZIVRA_CODE(SCARD_E_CANT_DISPOSE),
+    ZIVRA_CODE(SCARD_E_PROTO_MISMATCH),
+    ZIVRA_CODE(SCARD_E_NOT_READY),
+    ZIVRA_CODE(SCARD_E_INVALID_VALUE),
+    ZIVRA_CODE(SCARD_E_SYSTEM_CANCELLED),
+    ZIVRA_CODE(SCARD_F_COMM_ERROR),
+    ZIVRA_CODE(SCARD_F_UNKNOWN_ERROR),
+    ZIVRA_CODE(SCARD_E_INVALID_ATR),
+    ZIVRA_CODE(SCARD_E_NOT_TRANSACTED),
+    ZIVRA_CODE(SCARD_E_READER_UNAVAILABLE),
+    ZIVRA_CODE(SCARD_P_SHUTDOWN),
+    ZIVRA_CODE(SCARD_E_PCI_TOO_SMALL),
+    ZIVRA_CODE(SCARD_E_READER_UNSUPPORTED),
+    ZIVRA_CODE(SCARD_E_DUPLICATE_READER),
+    ZIVRA_CODE(SCARD_E_CARD_UNSUPPORTED),
+    ZIVRA_CODE(SCARD_E_NO_SERVICE),
+    ZIVRA_CODE(SCARD_E_SERVICE_STOPPED),
+    ZIVRA_CODE(SCARD_E_UNEXPECTED),
+    ZIVRA_CODE(SCARD_E_NO_READERS_AVAILABLE),
+    ZIVRA_CODE(SCARD_E_COMM_DATA_LOST),
+    ZIVRA_CODE(SCARD_E_SERVER_TOO_BUSY),
+    ZIVRA_CODE(SCARD_W_UNSUPPORTED_CARD),
+    ZIVRA_CODE(SCARD_W_UNRESPONSIVE_CARD),
+    ZIVRA_CODE(SCARD_W_UNPOWERED_CARD),
+    ZIVRA_CODE(SCARD_W_RESET_CARD),
+    ZIVRA_CODE(SCARD_W_REMOVED_CARD),
+};
+#undef ZIVRA_CODE
+
+}  // namespace
+
+std::string PcscCodeName(PcscCode code) {
+  for (const NamedCode& n : kNames) {
+    if (n.code == code) return std::string(n.name);
+  }
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(code));
+  return hex;
+}
+
+}  // namespace zivra::card
