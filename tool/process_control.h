@@ -1,5 +1,9 @@
 #pragma once
+#include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/processes.h"
 
 namespace zivra::tool {
 
@@ -27,10 +31,19 @@ void TerminateProcessId(ProcessId id);
 
 // Starts the executable `fileName` from the tool's folder, detached, with `parameter` as its one
 // argument when not empty; a document (".html", ".pdf", ".txt") is opened with the user's
-// default program instead.
-void OpenFromFolder(std::string_view fileName, std::string_view parameter = {});
+// default program instead. True when the program (or the document's opener) was started.
+bool OpenFromFolder(std::string_view fileName, std::string_view parameter = {});
 
 // The calling process's id.
 ProcessId CurrentProcessId();
+
+// The name a program has in the installation folder: `name` without a trailing ".exe" on this
+// system; other names are unchanged.
+std::string InstalledName(std::string_view name);
+
+// The first entry of `processes` (in their order) named exactly InstalledName(name) that is not
+// `except`, or 0.
+ProcessId FirstNamed(const std::vector<platform::ProcessEntry>& processes, std::string_view name,
+                     ProcessId except = 0);
 
 }  // namespace zivra::tool
