@@ -29,19 +29,25 @@ zivra_check_home() {
 
 # The processes whose executable is one of this folder's programs.
 zivra_pids_of() {
-  local exe=$1 p link
-  for p in /proc/[0-9]*; do
-    link=$(readlink "$p/exe" 2>/dev/null) || continue
+  local exe=$1 dir link
+  while read -r dir link; do
     link=${link% (deleted)}
-    [[ "$link" == "$exe" ]] && echo "${p#/proc/}"
-  done
+    [[ "$link" == "$exe" ]] && echo "${dir#/proc/}"
+  done < <(find /proc -mindepth 2 -maxdepth 2 -path '/proc/[0-9]*/exe' -printf '%h %l\n' 2>/dev/null)
   return 0
+}
+
+# True once PID has ended (a process that only waits to be reaped counts as ended).
+zivra_gone() {
+  local state
+  state=$(sed -n 's/^State:[[:space:]]*\([A-Z]\).*/\1/p' "/proc/$1/status" 2>/dev/null) || return 0
+  [[ -z "$state" || "$state" == Z || "$state" == X ]]
 }
 
 zivra_wait_gone() {
   local pid=$1 i
   for i in $(seq 50); do
-    kill -0 "$pid" 2>/dev/null || return 0
+    zivra_gone "$pid" && return 0
     sleep 0.1
   done
   return 1
