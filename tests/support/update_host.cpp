@@ -24,7 +24,10 @@ bool UpdateHostConfigured() { return ZIVRA_TEST_UPDATE_HOST != 0; }
 
 std::string UpdateHostBaseUrl() { return std::string("https://") + ZIVRA_TEST_UPDATE_ADDRESS + "/zivra_reader/"; }
 
-UpdateHost::UpdateHost() {
+UpdateHost::UpdateHost()
+    : UpdateHost(std::string(ZIVRA_TEST_UPDATE_DIR) + "/host.crt", std::string(ZIVRA_TEST_UPDATE_DIR) + "/host.key") {}
+
+UpdateHost::UpdateHost(const std::string& certFile, const std::string& keyFile) {
   const std::string address = ZIVRA_TEST_UPDATE_ADDRESS;
   const auto colon = address.rfind(':');
   sockaddr_in sa{};
@@ -35,10 +38,9 @@ UpdateHost::UpdateHost() {
   }
   SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
   ctx_ = ctx;
-  const std::string dir = ZIVRA_TEST_UPDATE_DIR;
-  if (ctx == nullptr || SSL_CTX_use_certificate_file(ctx, (dir + "/host.crt").c_str(), SSL_FILETYPE_PEM) != 1 ||
-      SSL_CTX_use_PrivateKey_file(ctx, (dir + "/host.key").c_str(), SSL_FILETYPE_PEM) != 1) {
-    throw std::runtime_error("cannot load the update host's certificate from " + dir);
+  if (ctx == nullptr || SSL_CTX_use_certificate_file(ctx, certFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
+      SSL_CTX_use_PrivateKey_file(ctx, keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+    throw std::runtime_error("cannot load the update host's certificate " + certFile);
   }
   listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int one = 1;

@@ -20,6 +20,8 @@ std::string UpdateHostBaseUrl();
 class UpdateHost {
  public:
   UpdateHost();
+  // The same host with another certificate and key (PEM files), to see a client refuse it.
+  UpdateHost(const std::string& certFile, const std::string& keyFile);
   UpdateHost(const UpdateHost&) = delete;
   UpdateHost& operator=(const UpdateHost&) = delete;
   ~UpdateHost();
