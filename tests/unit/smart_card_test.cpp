@@ -9,7 +9,6 @@
 #include <functional>
 #include <map>
 
-#include "resources/texts.h"
 #include "tests/support/files.h"
 
 namespace zivra::card {
@@ -459,6 +458,15 @@ TEST_F(SmartcardTest, ConnectCardOutcomes) {
   }
 }
 
+// The Chinese result lines as Big5 (code page 950) bytes.
+const std::string kNoReaderInstalled = "\xa8\x74\xb2\xce\xa5\xbc\xa6\x77\xb8\xcb\xa5\xf4\xa6\xf3\xc5\xaa\xa5\x64\xbe\xf7";
+const std::string kNoReaderConnected = "\xa8\x74\xb2\xce\xa5\xbc\xb3\x73\xb1\xb5\xa5\xf4\xa6\xf3\xc5\xaa\xa5\x64\xbe\xf7";
+const std::string kWrongCardPlaced = "\xa5\xbc\xa9\xf1\xb8\x6d\xa5\xbf\xbd\x54 zivra 2.0\xa5\x64\xa4\xf9";
+const std::string kNotSystemCard = "\xb3\x6f\xa4\xa3\xac\x4f" "zivra 2.0\xa5\x64";
+const std::string kCardError = "\xa5\x64\xa4\xf9\xbf\xf9\xbb\x7e";
+const std::string kCardNumberUnreadable = "\xa5\x64\xb8\xb9\xb5\x4c\xaa\x6b\xc5\xaa\xa8\xfa";
+const std::string kCardNumberRead = "\xa5\x64\xb8\xb9\xa4\x77\xa6\xa8\xa5\x5c\xc5\xaa\xa8\xfa";
+
 std::string ResultLine(std::string_view level, std::string_view big5) {
   return "[zIvraSN]:" + std::string(level) + ":" + std::string(big5);
 }
@@ -474,40 +482,40 @@ TEST_F(SmartcardTest, GetCardIdTextsAndLinesForEachOutcome) {
   const std::vector<Case> cases = {
       {"no service", [](ScriptedPcsc& p) { p.establishError = Code(SCARD_E_NO_SERVICE); },
        L"Err:No Smartcard Driver Installed",
-       {"[smartCard]:error:SCardEstablishContext Fail", ResultLine("error", big5::NoReaderInstalled)}},
+       {"[smartCard]:error:SCardEstablishContext Fail", ResultLine("error", kNoReaderInstalled)}},
       {"no readers", [](ScriptedPcsc& p) { p.listError = Code(SCARD_E_NO_READERS_AVAILABLE); },
        L"Err:No Smartcard Reader Found",
-       {"[smartCard]:error:SCardListReaders Fail", ResultLine("error", big5::NoReaderConnected)}},
+       {"[smartCard]:error:SCardListReaders Fail", ResultLine("error", kNoReaderConnected)}},
       {"empty list", [](ScriptedPcsc&) {}, L"Err:No Smartcard Driver Installed",
-       {"[smartCard]:operation:No Read Connect", ResultLine("error", big5::NoReaderInstalled)}},
+       {"[smartCard]:operation:No Read Connect", ResultLine("error", kNoReaderInstalled)}},
       {"empty reader", [](ScriptedPcsc& p) { p.AddReader("a"); }, L"Err:No Card Found",
-       {"[smartCard]:operation:No Card Found", ResultLine("error", big5::WrongCardPlaced)}},
+       {"[smartCard]:operation:No Card Found", ResultLine("error", kWrongCardPlaced)}},
       {"foreign card", [](ScriptedPcsc& p) { p.AddReader("a", kForeignCard); }, L"Err:Wrong Card",
        {"[smartCard]:error:SelectDESFire Fail--6E00", "[smartCard]:error:SelectEF Fail",
-        ResultLine("error", big5::NotSystemCard)}},
+        ResultLine("error", kNotSystemCard)}},
       {"direct", [&](ScriptedPcsc& p) { p.AddReader("a", DirectCard(kNumber)); }, L"1234ABCD00000001",
-       {ResultLine("debug", big5::CardNumberRead)}},
+       {ResultLine("debug", kCardNumberRead)}},
       {"direct on T=0", [&](ScriptedPcsc& p) { p.AddReader("a", DirectCard(kNumber, true), kProtocolT0); },
-       L"1234ABCD00000001", {ResultLine("debug", big5::CardNumberRead)}},
+       L"1234ABCD00000001", {ResultLine("debug", kCardNumberRead)}},
       {"through the applet", [&](ScriptedPcsc& p) { p.AddReader("a", AppletReader(kNumber)); },
        L"1234ABCD00000001",
        {"[smartCard]:error:SelectDESFire Fail--6E00", "[smartCard]:error:SelectDESFire Fail--6E00",
-        ResultLine("debug", big5::CardNumberRead)}},
+        ResultLine("debug", kCardNumberRead)}},
       {"all-zero number", [&](ScriptedPcsc& p) { p.AddReader("a", DirectCard(zeros)); },
-       L"Err:Cannot Read Card Data", {ResultLine("debug", big5::CardNumberUnreadable)}},
+       L"Err:Cannot Read Card Data", {ResultLine("debug", kCardNumberUnreadable)}},
       {"family card without the application",
        [](ScriptedPcsc& p) {
          p.AddReader("a", {{kSelectT1, {0x91, 0xA0}}, {kSelectT1, {0x91, 0xA0}}, {kReadT1, {0x91, 0xF0}}});
        },
        L"Err:Cannot Read Card Data",
-       {"[smartCard]:error:ReadCardSNG2 Fail", ResultLine("debug", big5::CardNumberUnreadable)}},
+       {"[smartCard]:error:ReadCardSNG2 Fail", ResultLine("debug", kCardNumberUnreadable)}},
       {"card leaves before the select",
        [](ScriptedPcsc& p) {
          p.AddReader("a", {{kSelectT1, {0x91, 0x00}},
                            {kSelectT1, {}, Code(SCARD_W_REMOVED_CARD)},
                            {kAppletT1, {}, Code(SCARD_W_REMOVED_CARD)}});
        },
-       L"Err:Wrong Card", {"[smartCard]:error:SelectEF Fail", ResultLine("error", big5::CardError)}},
+       L"Err:Wrong Card", {"[smartCard]:error:SelectEF Fail", ResultLine("error", kCardError)}},
       {"card leaves before the read",
        [](ScriptedPcsc& p) {
          p.AddReader("a", {{kSelectT1, {0x91, 0x00}},
@@ -515,7 +523,7 @@ TEST_F(SmartcardTest, GetCardIdTextsAndLinesForEachOutcome) {
                            {kReadT1, {}, Code(SCARD_E_NOT_TRANSACTED)}});
        },
        L"Err:Cannot Read Card Data",
-       {"[smartCard]:error:ReadCardSNG2 Fail", ResultLine("debug", big5::CardNumberUnreadable)}},
+       {"[smartCard]:error:ReadCardSNG2 Fail", ResultLine("debug", kCardNumberUnreadable)}},
       {"applet read fails", [&](ScriptedPcsc& p) {
          std::deque<Exchange> s = AppletReader(kNumber);
          s.back().answer = {0xAE, 0x90, 0x00};
@@ -523,7 +531,7 @@ TEST_F(SmartcardTest, GetCardIdTextsAndLinesForEachOutcome) {
        },
        L"Err:Cannot Read Card Data",
        {"[smartCard]:error:SelectDESFire Fail--6E00", "[smartCard]:error:SelectDESFire Fail--6E00",
-        ResultLine("debug", big5::CardNumberUnreadable)}},
+        ResultLine("debug", kCardNumberUnreadable)}},
   };
   for (const Case& c : cases) {
     test::ScratchDir logs("zivra-card-unit");
