@@ -8,11 +8,12 @@ namespace zivra::platform {
 
 // How a download reaches its host. Only https is used, TLS 1.2 or later, the host's certificate
 // checked against `caFile` (empty: the system's trust store). Redirects are followed to https
-// locations only.
+// locations only. No environment variable (proxy settings included) changes any of this.
 struct DownloadOptions {
   std::string caFile;
   std::chrono::seconds connectTimeout{15};
   std::chrono::seconds totalTimeout{60};
+  std::chrono::seconds stallTimeout{60};  // a transfer that moves no byte for this long ends
   std::size_t maxBytes = 1024;  // bytes of the body kept (text) or accepted (file)
 };
 

@@ -89,6 +89,11 @@ Easy NewTransfer(const std::string& url, const DownloadOptions& options, Sink& s
   }
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count() * 1000));
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalTimeout.count() * 1000));
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.stallTimeout.count()));
+  // The update host is a constant of the programs: proxy variables of the environment do not
+  // redirect it.
+  curl_easy_setopt(c, CURLOPT_PROXY, "");
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(c, CURLOPT_USERAGENT, "zivra");
   // Always from the host: no cached or conditional copy.

@@ -23,13 +23,13 @@ class UpdateDownload : public ::testing::Test {
   }
 
   // Runs the probe and returns what it printed.
-  static std::string Probe(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {ZIVRA_PROBE};
-    argv.insert(argv.end(), args.begin(), args.end());
-    const CommandResult r = RunCommand(argv, 60s);
-    EXPECT_EQ(r.exitCode, 0);
-    return r.output;
+  std::string Probe(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {}) {
+    Process p(ZIVRA_PROBE, Process::Options{args, env, {}, "", (out_.Path() / "probe").string()});
+    EXPECT_EQ(p.Wait(60s), 0);
+    return p.Stdout();
   }
+
+  ScratchDir out_{"zivra-probe"};
 };
 
 TEST_F(UpdateDownload, PublishedVersionAndArchiveName) {
@@ -41,6 +41,14 @@ TEST_F(UpdateDownload, PublishedVersionAndArchiveName) {
   EXPECT_EQ(Probe({"published"}), "18");
   EXPECT_EQ(Probe({"archive"}), "");
   EXPECT_EQ(host.Requests(), std::vector<std::string>(4, kVersionPath));
+}
+
+TEST_F(UpdateDownload, ProxyVariablesDoNotRedirectTheUpdateHost) {
+  UpdateHost host;
+  host.Serve(kVersionPath, "0181\r\nzivraBrowserTool.zip");
+  const std::map<std::string, std::string> proxies = {
+      {"https_proxy", "http://127.0.0.1:9"}, {"HTTPS_PROXY", "http://127.0.0.1:9"}, {"all_proxy", "http://127.0.0.1:9"}};
+  EXPECT_EQ(Probe({"published"}, proxies), "0181");
 }
 
 TEST_F(UpdateDownload, OnlyTheFirst1023BytesAreKept) {
