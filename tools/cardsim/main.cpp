@@ -175,6 +175,7 @@ int main(int argc, char** argv) {
   }
   if (!o.quiet) std::fprintf(stderr, "cardsim: on the reader at %s:%d\n", o.host.c_str(), o.port);
   long commands = 0;
+  bool announced = false;
   while (true) {
     std::uint8_t head[2];
     if (!ReadFully(fd, head, 2)) break;  // the driver went away
@@ -190,6 +191,8 @@ int main(int argc, char** argv) {
           break;
         case 0x04:
           if (!Send(fd, card.Atr())) return 1;
+          if (!announced && !o.quiet) std::fprintf(stderr, "cardsim: ATR sent, the reader has the card\n");
+          announced = true;
           break;
         default:
           break;
