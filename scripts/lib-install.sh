@@ -53,12 +53,15 @@ zivra_wait_gone() {
   return 1
 }
 
-# Stops the tool and the server that run from FOLDER. Prints what ran: "tool", "server",
-# "server Debug" or nothing, so that it can be started again afterwards.
+# Stops the tool and the server that run from FOLDER. Prints what ran on its first line: "tool",
+# "server", "server Debug" or nothing, so that it can be started again afterwards; for the tool
+# the lines after it are the variables that place it in its desktop session.
 zivra_stop_running() {
-  local folder=$1 what="" pid arg
+  local folder=$1 what="" session="" pid arg
   for pid in $(zivra_pids_of "$folder/zivraBrowserTool"); do
     what=tool
+    session=$(tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null |
+              grep -E '^(DISPLAY|WAYLAND_DISPLAY|XAUTHORITY|XDG_RUNTIME_DIR|DBUS_SESSION_BUS_ADDRESS)=' || true)
     kill -TERM "$pid" 2>/dev/null || true
     zivra_wait_gone "$pid" || kill -KILL "$pid" 2>/dev/null || true
   done
@@ -73,6 +76,8 @@ zivra_stop_running() {
     zivra_wait_gone "$pid" || true
   done
   echo "$what"
+  [[ -n "$session" ]] && echo "$session"
+  return 0
 }
 
 zivra_start_detached() {
@@ -166,7 +171,8 @@ zivra_trust_system() {
   command -v update-ca-certificates >/dev/null || { echo "no update-ca-certificates; system store left alone"; return 0; }
   mkdir -p "$ZIVRA_SYSTEM_CA_DIR"
   install -m 644 "$ca" "$ZIVRA_SYSTEM_CA_DIR/$ZIVRA_SYSTEM_CA_FILE"
-  update-ca-certificates >/dev/null
+  # rehash always remarks that the bundle file is not a single certificate; nothing to act on.
+  update-ca-certificates 2> >(grep -v 'skipping ca-certificates.crt' >&2) >/dev/null
   echo "trusted by the system store ($ZIVRA_SYSTEM_CA_DIR/$ZIVRA_SYSTEM_CA_FILE)"
 }
 
