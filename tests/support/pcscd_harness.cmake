@@ -1,7 +1,9 @@
 find_program(ZIVRA_PCSCD_PROGRAM pcscd PATHS /usr/sbin /sbin REQUIRED)
+find_program(ZIVRA_SETPRIV_PROGRAM setpriv REQUIRED)
 target_sources(zivra_test_support PRIVATE pcscd_harness.cpp)
 target_link_libraries(zivra_test_support PUBLIC PkgConfig::PCSC)
-target_compile_definitions(zivra_test_support PRIVATE ZIVRA_PCSCD="${ZIVRA_PCSCD_PROGRAM}")
+target_compile_definitions(zivra_test_support PRIVATE ZIVRA_PCSCD="${ZIVRA_PCSCD_PROGRAM}"
+                           ZIVRA_SETPRIV="${ZIVRA_SETPRIV_PROGRAM}")
 if(TARGET cardsim)
   target_compile_definitions(zivra_test_support PRIVATE ZIVRA_CARDSIM="$<TARGET_FILE:cardsim>")
 else()

@@ -116,8 +116,10 @@ bool PcscdHarness::StartDaemon(bool withReaders) {
   }
   const auto configFile = dir_.Path() / "reader.conf";
   WriteFile(configFile, config);
-  pcscd_ = Process(ZIVRA_PCSCD, {{"--foreground", "--config", configFile.string()}, {}, {}, "/",
-                                 (dir_.Path() / "pcscd").string()});
+  // The daemon is killed with the test process even when that dies without unwinding.
+  pcscd_ = Process(ZIVRA_SETPRIV, {{"--pdeathsig", "KILL", "--", ZIVRA_PCSCD, "--foreground", "--config",
+                                    configFile.string()},
+                                   {}, {}, "/", (dir_.Path() / "pcscd").string()});
   const std::string socket = std::string(kSocketFolder) + "/pcscd.comm";
   const bool up = WaitUntil([&] { return std::filesystem::exists(socket) || !pcscd_.Running(); },
                             std::chrono::seconds(10)) &&
