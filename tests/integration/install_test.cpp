@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 #include <set>
+#include <sstream>
 
 #include "tests/support/isolation.h"
 #include "tests/support/server_fixture.h"
@@ -411,6 +412,51 @@ TEST_F(Install, UninstallKeepsFilesItDidNotInstall) {
   EXPECT_EQ(ReadFile(Folder() / "notes.txt"), "mine\n");
   EXPECT_FALSE(fs::exists(Folder() / "zivraBrowserServer"));
   EXPECT_FALSE(fs::exists(Folder() / "server.key"));
+}
+
+TEST_F(Install, InstallsTheDocumentsAndTheServerSendsTheTestPageWhole) {
+  ASSERT_EQ(Installs(), 0) << output_;
+
+  // The test page fits the server's page buffer, declares its encoding where a browser looks for
+  // it (the reply has no Content-Type), and reaches a client byte for byte.
+  const std::string page = ReadFile(Folder() / "EnvTest.html");
+  EXPECT_LT(page.size(), 30000u);
+  EXPECT_EQ(page.find('\r'), std::string::npos);
+  EXPECT_LT(page.find("<meta charset=\"utf-8\">"), 1024u);
+  if (Isolated()) {
+    Process server((Folder() / "zivraBrowserServer").string(), {});
+    ASSERT_TRUE(WaitForListener());
+    const TlsResult r = HttpsExchange("localhost", kPort, "GET /EnvTest.html HTTP/1.1\r\n\r\n",
+                                      (Folder() / "zivraLocalCA.crt").string());
+    EXPECT_TRUE(r.handshake) << r.error;
+    EXPECT_EQ(r.reply, ExpectedReply(page));
+  }
+
+  // The help document embeds its CJK font and carries its text (not pictures of it).
+  const fs::path pdf = Folder() / "Zivra.pdf";
+  const CommandResult fonts = RunCommand({"pdffonts", pdf.string()});
+  ASSERT_EQ(fonts.exitCode, 0);
+  bool cjkEmbedded = false;
+  std::istringstream lines(fonts.output);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("NotoSansCJKtc-") != std::string::npos) {
+      cjkEmbedded = true;
+      EXPECT_NE(line.find(" yes yes yes "), std::string::npos) << line;  // embedded, subset, with Unicode map
+    }
+  }
+  EXPECT_TRUE(cjkEmbedded) << fonts.output;
+  const CommandResult text = RunCommand({"pdftotext", "-enc", "UTF-8", pdf.string(), "-"});
+  ASSERT_EQ(text.exitCode, 0);
+  for (const char* words : {"使用說明", "讀卡機設定", "系統匣選單", "控制視窗", "收集除錯紀錄", "更新元件",
+                            "zivraDebug.txt", "Err:No Card Found"}) {
+    EXPECT_NE(text.output.find(words), std::string::npos) << words;
+  }
+
+  // Laid out again from its source, the document comes out byte for byte the same.
+  const fs::path again = tmp_.Path() / "again.pdf";
+  ASSERT_EQ(RunCommand({std::string(ZIVRA_BINARY_DIR) + "/resources/help/zivra_help_pdf",
+                        kSource + "/resources/help/Zivra.txt", again.string()}).exitCode, 0);
+  EXPECT_TRUE(ReadFile(again) == ReadFile(pdf));
 }
 
 }  // namespace
