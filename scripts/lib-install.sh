@@ -1,4 +1,6 @@
+# shellcheck shell=bash
 # Shared by scripts/install and scripts/uninstall (sourced, not run).
+# shellcheck disable=SC2034  # the lists are used by the scripts that source this file
 
 ZIVRA_PROGRAMS=(zivraBrowserServer zivraBrowserTool zivraUpdate)
 ZIVRA_FILES=(Version.txt EnvTest.html Zivra.pdf)
@@ -45,8 +47,8 @@ zivra_gone() {
 }
 
 zivra_wait_gone() {
-  local pid=$1 i
-  for i in $(seq 50); do
+  local pid=$1 _
+  for _ in $(seq 50); do
     zivra_gone "$pid" && return 0
     sleep 0.1
   done
@@ -126,9 +128,9 @@ zivra_firefox_profiles() {
 }
 
 zivra_nss_forget() {
-  local db=$1 i
+  local db=$1 _
   [[ -f "$db/cert9.db" ]] || return 0
-  for i in $(seq 20); do
+  for _ in $(seq 20); do
     certutil -d "sql:$db" -L -n "$ZIVRA_CA_NICKNAME" >/dev/null 2>&1 || return 0
     certutil -d "sql:$db" -D -n "$ZIVRA_CA_NICKNAME" >/dev/null 2>&1 || return 0
   done
