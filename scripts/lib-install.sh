@@ -185,12 +185,17 @@ zivra_untrust_system() {
   return 0
 }
 
+# Characters that desktop entries or the substitution in zivra_desktop_entries would take as
+# special are refused before anything is installed.
+zivra_check_folder_name() {
+  case "$1" in
+    *[\"\`\$\\%\&\|]* | *$'\n'*) zivra_die "the folder name may not hold \" \` \$ \\ % & | or a line break" ;;
+  esac
+}
+
 # Menu entries, the menu folder, the autostart entry and the icon.
 zivra_desktop_entries() {
   local res=$1 folder=$2 data config
-  case "$folder" in
-    *[\"\`\$\\%]* | *$'\n'*) zivra_die "the folder name may not hold \" \` \$ \\ % or a line break" ;;
-  esac
   data=$(zivra_data_home)
   config=$(zivra_config_home)
   mkdir -p "$data/applications" "$data/desktop-directories" "$data/icons/hicolor/scalable/apps" \
