@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "tests/support/isolation.h"
+#include "tests/support/pid_namespace.h"
 #include "tests/support/server_fixture.h"
 
 namespace zivra::test {
@@ -333,6 +334,24 @@ TEST_F(Install, TrustsTheCaWhereBrowsersAndCurlLook) {
   // The installed server, with nothing but the system's trust on curl's side.
   Process server((Folder() / "zivraBrowserServer").string(), {});
   ASSERT_TRUE(WaitForListener());
+  const std::string version = ReadFile(Folder() / "Version.txt").substr(0, 5);
+  for (const char* host : {"localhost", "127.0.0.1", "[::1]"}) EXPECT_EQ(Curl(host), version) << host;
+}
+
+TEST_F(Install, InstalledToolStartsAServerThatCurlTrustsWithTheSystemStoreAlone) {
+  if (!Isolated()) GTEST_SKIP() << "the system store and the fixed port need root";
+  ASSERT_EQ(Installs({}, {}, true), 0) << output_;
+  // The tool finds servers by name: in a process namespace of its own it sees only this test's.
+  PidNamespace ns;
+  fs::create_directories(Home() / "runtime");
+  Process::Options o;
+  o.env = {{"HOME", Home().string()}, {"XDG_RUNTIME_DIR", (Home() / "runtime").string()}};
+  o.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_CONFIG_HOME"};
+  o.outputPrefix = (tmp_.Path() / "tool").string();
+  Process tool = ns.Start((Folder() / "zivraBrowserTool").string(), o);
+  ASSERT_TRUE(WaitUntil([&] { return !ns.Find("zivraBrowserServer").empty(); }, 20s)) << tool.Stderr();
+  ASSERT_TRUE(WaitForListener());
+  EXPECT_EQ(ExecutableOf(ns.Find("zivraBrowserServer").front()), (Folder() / "zivraBrowserServer").string());
   const std::string version = ReadFile(Folder() / "Version.txt").substr(0, 5);
   for (const char* host : {"localhost", "127.0.0.1", "[::1]"}) EXPECT_EQ(Curl(host), version) << host;
 }
