@@ -89,9 +89,8 @@ std::string FindInPath(const std::string& program) {
   std::string_view dirs = path != nullptr && *path != '\0' ? path : "/usr/local/bin:/usr/bin:/bin";
   while (true) {
     const auto colon = dirs.find(':');
-    std::string dir(dirs.substr(0, colon));
-    if (dir.empty()) dir = ".";
-    const std::string candidate = dir + "/" + program;
+    const std::string_view dir = dirs.substr(0, colon);
+    const std::string candidate = std::string(dir.empty() ? std::string_view(".") : dir) + "/" + program;
     if (::access(candidate.c_str(), X_OK) == 0) return candidate;
     if (colon == std::string_view::npos) return {};
     dirs.remove_prefix(colon + 1);
