@@ -10,6 +10,7 @@
 #include <map>
 
 #include "tests/support/files.h"
+#include "tests/support/log_entries.h"
 
 namespace zivra::card {
 namespace {
@@ -157,6 +158,11 @@ class ScriptedPcsc final : public PcscApi {
   std::vector<std::string> events;
 };
 
+// The lines of the debug log in `folder`, time stamps cut off.
+std::vector<std::string> DebugLogIn(const test::ScratchDir& folder) {
+  return test::LogEntries(test::ReadFile(folder.Path() / kDebugLogName));
+}
+
 // A SmartCard on a scripted service, logging into a scratch folder.
 class SmartcardTest : public ::testing::Test {
  protected:
@@ -169,16 +175,7 @@ class SmartcardTest : public ::testing::Test {
     if (!card_) card_.emplace(pcsc_, LogWriter(dir_.Folder()));
     return *card_;
   }
-  // The debug log's lines without their time stamps.
-  std::vector<std::string> LogLines() const {
-    const std::string text = test::ReadFile(dir_.Path() / kDebugLogName);
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
-      lines.push_back(text.substr(start + 20, end - start - 20));
-    }
-    return lines;
-  }
+  std::vector<std::string> LogLines() const { return DebugLogIn(dir_); }
   // Connects the only reader's card directly (for the single-command tests).
   void ConnectFor(std::deque<Exchange> commands, std::uint32_t protocol = kProtocolT1) {
     commands.push_front({protocol == kProtocolT1 ? kSelectT1 : kSelectT0, {0x91, 0x00}});
@@ -449,12 +446,7 @@ TEST_F(SmartcardTest, ConnectCardOutcomes) {
       EXPECT_EQ(pcsc.openCards, 0) << c.what;
       EXPECT_EQ(pcsc.openContexts, 0) << c.what;
     }
-    std::vector<std::string> lines;
-    const std::string text = test::ReadFile(logs.Path() / kDebugLogName);
-    for (std::size_t s = 0, e; (e = text.find("\r\n", s)) != std::string::npos; s = e + 2) {
-      lines.push_back(text.substr(s + 20, e - s - 20));
-    }
-    EXPECT_EQ(lines, c.log) << c.what;
+    EXPECT_EQ(DebugLogIn(logs), c.log) << c.what;
   }
 }
 
@@ -544,12 +536,7 @@ TEST_F(SmartcardTest, GetCardIdTextsAndLinesForEachOutcome) {
       EXPECT_EQ(pcsc.openCards, 0) << c.what;
       EXPECT_EQ(pcsc.openContexts, 0) << c.what;
     }
-    std::vector<std::string> lines;
-    const std::string text = test::ReadFile(logs.Path() / kDebugLogName);
-    for (std::size_t s = 0, e; (e = text.find("\r\n", s)) != std::string::npos; s = e + 2) {
-      lines.push_back(text.substr(s + 20, e - s - 20));
-    }
-    EXPECT_EQ(lines, c.log) << c.what;
+    EXPECT_EQ(DebugLogIn(logs), c.log) << c.what;
   }
 }
 
