@@ -256,8 +256,8 @@ void Tray::Remove() {
   indicator_ = nullptr;
   app_indicator_set_status(indicator, APP_INDICATOR_STATUS_PASSIVE);
   g_object_unref(indicator);
-  // The icon's withdrawal travels over the session bus; send it before the process ends.
-  while (gtk_events_pending()) gtk_main_iteration();
+  // The icon's withdrawal travels over the session bus; send it before the process ends. No
+  // events are dispatched here: a click waiting in the queue must not run while the tool ends.
   if (GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
     g_dbus_connection_flush_sync(bus, nullptr, nullptr);
     g_object_unref(bus);
