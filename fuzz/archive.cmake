@@ -1,0 +1,1 @@
+zivra_fuzz_target(archive zivra_platform_extra)

@@ -1,0 +1,1 @@
+zivra_fuzz_target(version zivra_version)
