@@ -17,7 +17,7 @@ using test::RecordingSystem;
 
 std::string S(std::string_view a, std::string_view b = {}) { return std::string(a) + std::string(b); }
 
-class Dialog : public ::testing::Test {
+class ControlDialogLogic : public ::testing::Test {
  protected:
   // Opens a first dialog and forgets what that recorded.
   void OpenFresh() {
@@ -30,14 +30,14 @@ class Dialog : public ::testing::Test {
   ControlDialog dialog{system, factory};
 };
 
-TEST_F(Dialog, OpensInTheStartedStateWhateverRuns) {
+TEST_F(ControlDialogLogic, OpensInTheStartedStateWhateverRuns) {
   dialog.Open();
   EXPECT_THAT(system.calls, ElementsAre("window1 created", "window1 buttons start=off stop=on",
                                         S("window1 status ", text::SystemStarted), "window1 shown"));
   EXPECT_FALSE(dialog.KeepFlag());
 }
 
-TEST_F(Dialog, StartEndsTheServerStartsOneAndLogsAfterTheMessage) {
+TEST_F(ControlDialogLogic, StartEndsTheServerStartsOneAndLogsAfterTheMessage) {
   OpenFresh();
   dialog.Command(DialogCommand::Start);
   EXPECT_THAT(system.calls,
@@ -47,7 +47,7 @@ TEST_F(Dialog, StartEndsTheServerStartsOneAndLogsAfterTheMessage) {
   EXPECT_TRUE(dialog.KeepFlag());
 }
 
-TEST_F(Dialog, StopEndsTheServerAndEnablesStart) {
+TEST_F(ControlDialogLogic, StopEndsTheServerAndEnablesStart) {
   OpenFresh();
   dialog.Command(DialogCommand::Stop);
   EXPECT_THAT(system.calls,
@@ -57,7 +57,7 @@ TEST_F(Dialog, StopEndsTheServerAndEnablesStart) {
   EXPECT_TRUE(dialog.KeepFlag());
 }
 
-TEST_F(Dialog, SystemCheckAndHelpOpenTheirDocumentsAndLog) {
+TEST_F(ControlDialogLogic, SystemCheckAndHelpOpenTheirDocumentsAndLog) {
   OpenFresh();
   dialog.Command(DialogCommand::SystemCheck);
   dialog.Command(DialogCommand::Help);
@@ -66,7 +66,7 @@ TEST_F(Dialog, SystemCheckAndHelpOpenTheirDocumentsAndLog) {
   EXPECT_FALSE(dialog.KeepFlag());  // only Start and Stop keep the dialog
 }
 
-TEST_F(Dialog, SystemLogRunsADebugServerForOneTestRequestAndCopiesItsLog) {
+TEST_F(ControlDialogLogic, SystemLogRunsADebugServerForOneTestRequestAndCopiesItsLog) {
   OpenFresh();
   dialog.Command(DialogCommand::SystemLog);
   EXPECT_THAT(system.calls,
@@ -77,7 +77,7 @@ TEST_F(Dialog, SystemLogRunsADebugServerForOneTestRequestAndCopiesItsLog) {
   EXPECT_FALSE(dialog.KeepFlag());
 }
 
-TEST_F(Dialog, BeforeStartOrStopClosingEndsTheDialogAndOpenBuildsANewOne) {
+TEST_F(ControlDialogLogic, BeforeStartOrStopClosingEndsTheDialogAndOpenBuildsANewOne) {
   for (DialogCommand close : {DialogCommand::Cancel, DialogCommand::Ok}) {
     system.calls.clear();
     dialog.Open();
@@ -89,7 +89,7 @@ TEST_F(Dialog, BeforeStartOrStopClosingEndsTheDialogAndOpenBuildsANewOne) {
   EXPECT_EQ(factory.created, 2);
 }
 
-TEST_F(Dialog, AfterStartOrStopClosingHidesAndOpenShowsTheSameDialogAgain) {
+TEST_F(ControlDialogLogic, AfterStartOrStopClosingHidesAndOpenShowsTheSameDialogAgain) {
   for (DialogCommand first : {DialogCommand::Start, DialogCommand::Stop}) {
     RecordingSystem sys;
     RecordingFactory fac(sys.calls);
@@ -107,14 +107,14 @@ TEST_F(Dialog, AfterStartOrStopClosingHidesAndOpenShowsTheSameDialogAgain) {
   }
 }
 
-TEST_F(Dialog, OpenWhileOpenRaisesTheSameDialog) {
+TEST_F(ControlDialogLogic, OpenWhileOpenRaisesTheSameDialog) {
   dialog.Open();
   dialog.Open();
   EXPECT_EQ(factory.created, 1);
   EXPECT_EQ(system.calls.back(), "window1 shown");
 }
 
-TEST_F(Dialog, WithoutATrayClosingTheDialogEndsTheTool) {
+TEST_F(ControlDialogLogic, WithoutATrayClosingTheDialogEndsTheTool) {
   system.tray = false;
   OpenFresh();
   dialog.Command(DialogCommand::Stop);
@@ -123,7 +123,7 @@ TEST_F(Dialog, WithoutATrayClosingTheDialogEndsTheTool) {
   EXPECT_THAT(system.calls, ElementsAre("window1 hidden", "end tool"));
 }
 
-TEST_F(Dialog, ACommandWhileAnotherWaitsForItsMessageIsDropped) {
+TEST_F(ControlDialogLogic, ACommandWhileAnotherWaitsForItsMessageIsDropped) {
   OpenFresh();
   system.whileMessageShown = [this] {
     system.whileMessageShown = nullptr;

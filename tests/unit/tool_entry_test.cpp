@@ -13,14 +13,14 @@ using ::testing::ElementsAre;
 using test::RecordingFactory;
 using test::RecordingSystem;
 
-TEST(Startup, FirstStartWithoutAServerStartsOneAndShowsNothing) {
+TEST(ToolStartupRule, FirstStartWithoutAServerStartsOneAndShowsNothing) {
   RecordingSystem s;
   RunStartup(s);
   EXPECT_THAT(s.calls, ElementsAre("published", "marker zivraBrowserServer.exe", "marker zivraBrowserTool.exe",
                                    "compare 0180", "find zivraBrowserServer.exe", "open zivraBrowserServer.exe"));
 }
 
-TEST(Startup, AServerStartedByHandIsNeitherEndedNorStartedAgain) {
+TEST(ToolStartupRule, AServerStartedByHandIsNeitherEndedNorStartedAgain) {
   RecordingSystem s;
   s.processes["zivraBrowserServer.exe"] = {77};
   RunStartup(s);
@@ -28,7 +28,7 @@ TEST(Startup, AServerStartedByHandIsNeitherEndedNorStartedAgain) {
                                    "compare 0180", "find zivraBrowserServer.exe"));
 }
 
-TEST(Startup, ASecondCopyEndsTheServerAndTheOtherCopyButNeverItself) {
+TEST(ToolStartupRule, ASecondCopyEndsTheServerAndTheOtherCopyButNeverItself) {
   // The process list names this copy first: the other one is still the one that goes.
   RecordingSystem s;
   s.existingMarkers = {{"zivraBrowserServer.exe", 1}, {"zivraBrowserTool.exe", 1}};
@@ -40,7 +40,7 @@ TEST(Startup, ASecondCopyEndsTheServerAndTheOtherCopyButNeverItself) {
                           "compare 0180", "find zivraBrowserServer.exe", "open zivraBrowserServer.exe"));
 }
 
-TEST(Startup, WhenOnlyThisCopyRunsNothingIsTerminated) {
+TEST(ToolStartupRule, WhenOnlyThisCopyRunsNothingIsTerminated) {
   RecordingSystem s;
   s.existingMarkers = {{"zivraBrowserTool.exe", 1}};
   s.processes["zivraBrowserTool.exe"] = {s.self};
@@ -48,7 +48,7 @@ TEST(Startup, WhenOnlyThisCopyRunsNothingIsTerminated) {
   for (const auto& c : s.calls) EXPECT_FALSE(c.starts_with("terminate")) << c;
 }
 
-TEST(Startup, ANewerPublishedVersionIsAnnouncedBeforeTheServerStarts) {
+TEST(ToolStartupRule, ANewerPublishedVersionIsAnnouncedBeforeTheServerStarts) {
   RecordingSystem s;
   s.published = "0181";
   s.newer = 1;
@@ -58,7 +58,7 @@ TEST(Startup, ANewerPublishedVersionIsAnnouncedBeforeTheServerStarts) {
                                    "find zivraBrowserServer.exe", "open zivraBrowserServer.exe"));
 }
 
-TEST(Startup, AnUnreachableUpdateHostShowsNothing) {
+TEST(ToolStartupRule, AnUnreachableUpdateHostShowsNothing) {
   RecordingSystem s;
   s.published = "";
   RunStartup(s);
@@ -66,7 +66,7 @@ TEST(Startup, AnUnreachableUpdateHostShowsNothing) {
   for (const auto& c : s.calls) EXPECT_FALSE(c.starts_with("message")) << c;
 }
 
-TEST(Tray, MenuHasTheFourItemsInOrder) {
+TEST(ToolTray, MenuHasTheFourItemsInOrder) {
   std::vector<std::string> labels;
   std::vector<int> ids;
   for (const TrayItem& item : TrayMenu()) {
@@ -86,7 +86,7 @@ class RecordingAbout : public AboutBox {
   std::vector<std::string>& calls_;
 };
 
-TEST(Tray, CommandsOpenTheDialogEndOrRestartTheToolAndShowAbout) {
+TEST(ToolTray, CommandsOpenTheDialogEndOrRestartTheToolAndShowAbout) {
   RecordingSystem s;
   RecordingFactory f(s.calls);
   ControlDialog dialog(s, f);
