@@ -1,6 +1,7 @@
 #include "tool/curl_transport.h"
 
 #include <curl/curl.h>
+#include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <sys/stat.h>
@@ -81,11 +82,13 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   return n;
 }
 
-// Adds the installation's CA to the authorities that the system's store already provides.
+// Adds the installation's CA to the authorities that the system's store already provides. A file
+// that cannot be read adds nothing; the system's store still decides.
 CURLcode AddExtraCa(CURL*, void* sslCtx, void* user) {
   const auto* file = static_cast<const std::string*>(user);
-  X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslCtx));
-  if (store == nullptr || X509_STORE_load_file(store, file->c_str()) != 1) return CURLE_SSL_CACERT_BADFILE;
+  if (X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslCtx))) {
+    if (X509_STORE_load_file(store, file->c_str()) != 1) ERR_clear_error();
+  }
   return CURLE_OK;
 }
 

@@ -156,7 +156,10 @@ TEST(ToolHttpClient, NothingListeningIsASendFailureAfterOnePass) {
 }
 
 TEST(ToolHttpClient, AnUntrustedCertificateIsRefused) {
-  for (const std::string& ca : {std::string(), std::string("/nonexistent/zivraLocalCA.crt")}) {
+  ScratchDir dir("zivra-ca");
+  WriteFile(dir.Path() / "zivraLocalCA.crt", "not a certificate\n");
+  for (const std::string& ca : {std::string(), std::string("/nonexistent/zivraLocalCA.crt"),
+                                (dir.Path() / "zivraLocalCA.crt").string()}) {
     ScriptedTlsServer s({Reply("200 OK", "", "must not arrive")});
     CurlTransport transport(ca);
     const WinHttpClient client("127.0.0.1", s.Port(), true, "WinHttpClient", "", "", "", "");
