@@ -52,8 +52,10 @@ Desktop::Desktop(const std::filesystem::path& folder) {
   const std::string prefix = (folder / "xvfb").string();
   // -displayfd: the server takes a free display number and writes it out, so tests beside each
   // other never fight over one.
-  xvfb_ = Process("Xvfb", Process::Options{{"-screen", "0", "1024x768x24", "-nolisten", "tcp", "-displayfd", "1"},
-                                           {}, {}, "", prefix});
+  // Both servers are killed when the test process dies, even when it crashes.
+  xvfb_ = Process("setpriv", Process::Options{{"--pdeathsig", "KILL", "--", "Xvfb", "-screen", "0", "1024x768x24",
+                                               "-nolisten", "tcp", "-displayfd", "1"},
+                                              {}, {}, "", prefix});
   WaitUntil([&] { return ReadFile(prefix + ".out").find('\n') != std::string::npos || !xvfb_.Running(); },
             std::chrono::seconds(20));
   const std::string number = ReadFile(prefix + ".out");
@@ -67,8 +69,9 @@ Desktop::Desktop(const std::filesystem::path& folder) {
 
   const std::string socket = (folder / "bus").string();
   busAddress_ = "unix:path=" + socket;
-  bus_ = Process("dbus-daemon", Process::Options{{"--session", "--nofork", "--nopidfile", "--address=" + busAddress_},
-                                                 {}, {}, "", (folder / "dbus").string()});
+  bus_ = Process("setpriv", Process::Options{{"--pdeathsig", "KILL", "--", "dbus-daemon", "--session", "--nofork",
+                                              "--nopidfile", "--address=" + busAddress_},
+                                             {}, {}, "", (folder / "dbus").string()});
   WaitUntil([&] { return std::filesystem::exists(socket) || !bus_.Running(); }, std::chrono::seconds(20));
   GError* error = nullptr;
   dbus_ = g_dbus_connection_new_for_address_sync(
