@@ -69,16 +69,25 @@ Desktop::Desktop(const std::filesystem::path& folder) {
 
   const std::string socket = (folder / "bus").string();
   busAddress_ = "unix:path=" + socket;
+  const std::string busPrefix = (folder / "dbus").string();
+  // The daemon prints its address once it accepts connections.
   bus_ = Process("setpriv", Process::Options{{"--pdeathsig", "KILL", "--", "dbus-daemon", "--session", "--nofork",
-                                              "--nopidfile", "--address=" + busAddress_},
-                                             {}, {}, "", (folder / "dbus").string()});
-  WaitUntil([&] { return std::filesystem::exists(socket) || !bus_.Running(); }, std::chrono::seconds(20));
+                                              "--nopidfile", "--print-address=1", "--address=" + busAddress_},
+                                             {}, {}, "", busPrefix});
+  WaitUntil([&] { return ReadFile(busPrefix + ".out").find('\n') != std::string::npos || !bus_.Running(); },
+            std::chrono::seconds(20));
   GError* error = nullptr;
-  dbus_ = g_dbus_connection_new_for_address_sync(
-      busAddress_.c_str(),
-      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-      nullptr, nullptr, &error);
+  WaitUntil(
+      [&] {
+        if (error != nullptr) g_clear_error(&error);
+        dbus_ = g_dbus_connection_new_for_address_sync(
+            busAddress_.c_str(),
+            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, &error);
+        return dbus_ != nullptr || !bus_.Running();
+      },
+      std::chrono::seconds(20));
   if (dbus_ == nullptr) {
     const std::string message = error != nullptr ? error->message : "?";
     if (error != nullptr) g_error_free(error);
