@@ -3,6 +3,9 @@
 // and the message boxes read from standard error (no display).
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+
+#include <cstring>
 #include <filesystem>
 
 #include "tests/support/files.h"
@@ -35,6 +38,7 @@ class Updater : public ::testing::Test {
   void SetUp() override {
     if (!UpdateHostConfigured()) GTEST_SKIP() << "this build does not point at the test update host";
     if (!Isolated()) GTEST_SKIP() << "needs root for its own network and process-id namespaces";
+    PrepareFolder();
     ns_ = std::make_unique<PidNamespace>();
     standIn_ = ReadFile(ZIVRA_STANDIN);
     for (const char* program : {"zivraBrowserTool", "zivraBrowserServer"}) {
@@ -48,6 +52,9 @@ class Updater : public ::testing::Test {
     tool_ = Start("zivraBrowserTool");
     server_ = Start("zivraBrowserServer");
   }
+
+  // Runs before the process-id namespace (and its view of the mounts) is made.
+  virtual void PrepareFolder() {}
 
   // Starts a program of the installation inside the namespace; returns its id as the test sees it.
   pid_t Start(const std::string& name) {
@@ -210,6 +217,61 @@ TEST_F(Updater, BrokenReleaseLeavesTheInstallationAsItWas) {
     ExpectUntouched(before, c.what);
     EXPECT_FALSE(fs::exists(escaped)) << c.what;
   }
+}
+
+// The installation folder is a small file system of its own: room for the download of the release,
+// not for unpacking it as well.
+class UpdaterOnFullDisk : public Updater {
+ protected:
+  static constexpr std::size_t kBig = 2 << 20;
+
+  std::string BigRelease() const {
+    const std::string big(kBig, 'z');
+    return MakeZip({{"zivraBrowserTool", standIn_ + big, ZipEntry::kFile, 0755},
+                    {"zivraBrowserServer", standIn_ + big, ZipEntry::kFile, 0755},
+                    {"Version.txt", "0181"}});
+  }
+
+  void PrepareFolder() override {
+    ScratchDir aside("zivra-update-aside");
+    fs::copy(install_.Path(), aside.Path(), fs::copy_options::recursive);
+    ASSERT_EQ(::mount("zivra-full", install_.Path().c_str(), "tmpfs", 0, "size=64m"), 0) << std::strerror(errno);
+    mounted_ = true;
+    fs::copy(aside.Path(), install_.Path(), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  }
+
+  // Shrinks the file system to what it holds now, the downloaded archive and a little more.
+  void LeaveRoomForTheDownloadOnly(std::size_t archiveBytes) {
+    const fs::space_info space = fs::space(install_.Path());
+    const std::uintmax_t bytes = (space.capacity - space.free) + archiveBytes + (256 << 10);
+    const std::string options = "size=" + std::to_string(bytes);
+    ASSERT_EQ(::mount("zivra-full", install_.Path().c_str(), "tmpfs", MS_REMOUNT, options.c_str()), 0)
+        << std::strerror(errno);
+  }
+
+  void TearDown() override {
+    running_.clear();
+    ns_.reset();
+    if (mounted_) ::umount2(install_.Path().c_str(), MNT_DETACH);
+  }
+
+  bool mounted_ = false;
+};
+
+TEST_F(UpdaterOnFullDisk, WriteErrorWhileUnpackingLeavesTheInstallationAsItWas) {
+  UpdateHost host;
+  host.Serve(kVersionPath, "0181\r\nreleases/zivra-0181.zip");
+  const std::string release = BigRelease();
+  host.Serve(kArchivePath, release);
+  LeaveRoomForTheDownloadOnly(release.size());
+  const Snapshot before = TakeSnapshot(install_.Path());
+  const Outcome outcome = RunUpdater();
+  EXPECT_EQ(outcome.exitCode, 1) << outcome.messages;
+  EXPECT_NE(outcome.messages.find(kFailed), std::string::npos) << outcome.messages;
+  ExpectUntouched(before, "full disk");
+  // The archive was downloaded: the failure came from unpacking it.
+  ASSERT_FALSE(host.Requests().empty());
+  EXPECT_EQ(host.Requests().back(), kArchivePath);
 }
 
 }  // namespace
