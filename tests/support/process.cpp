@@ -47,7 +47,9 @@ Process::Process(const std::string& program, Options options) : outputPrefix_(op
   for (auto& s : envStrings) envp.push_back(s.data());
   envp.push_back(nullptr);
 
-  std::vector<std::string> argStrings{program};
+  // The child gets SIGKILL when the test dies (even by SIGKILL, as on a ctest time-out), so that
+  // no server or daemon outlives the test that started it.
+  std::vector<std::string> argStrings{"setpriv", "--pdeathsig", "KILL", "--", program};
   argStrings.insert(argStrings.end(), options.args.begin(), options.args.end());
   std::vector<char*> argv;
   for (auto& s : argStrings) argv.push_back(s.data());
@@ -67,7 +69,7 @@ Process::Process(const std::string& program, Options options) : outputPrefix_(op
   sigemptyset(&none);
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
-  const int rc = posix_spawnp(&pid_, program.c_str(), &actions, &attr, argv.data(), envp.data());
+  const int rc = posix_spawnp(&pid_, "setpriv", &actions, &attr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   if (rc != 0) {
