@@ -40,6 +40,8 @@ class PcscdHarness {
   // Takes the card away and waits until the daemon sees the reader empty.
   bool RemoveCard(int slot);
   Process& Card(int slot) { return cards_.at(static_cast<std::size_t>(slot)); }
+  // Kills the daemon at once (SIGKILL), as a crash would; the cards lose their reader.
+  void KillDaemon() { pcscd_.Kill(); }
   // What the card on `slot` was sent and answered, from cardsim's standard error.
   std::string CardLog(int slot) const;
   // Waits (with SCardGetStatusChange) until reader `slot` holds a card, or is empty.
