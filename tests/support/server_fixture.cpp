@@ -15,10 +15,10 @@ void ServerFixture::StartServer(const std::vector<std::string>& args,
   }
 }
 
-int ListeningSockets(std::uint16_t port) {
+std::vector<std::string> ListeningAddresses(std::uint16_t port) {
   char suffix[8];
   std::snprintf(suffix, sizeof suffix, ":%04X", port);
-  int count = 0;
+  std::vector<std::string> addresses;
   for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
     std::ifstream in(table);
     std::string line;
@@ -27,11 +27,13 @@ int ListeningSockets(std::uint16_t port) {
       std::istringstream fields(line);
       std::string slot, local, remote, state;
       fields >> slot >> local >> remote >> state;
-      if (state == "0A" && local.ends_with(suffix)) ++count;
+      if (state == "0A" && local.ends_with(suffix)) addresses.push_back(local.substr(0, local.find(':')));
     }
   }
-  return count;
+  return addresses;
 }
+
+int ListeningSockets(std::uint16_t port) { return static_cast<int>(ListeningAddresses(port).size()); }
 
 std::string ServerFixture::Ask(const std::string& request, const std::string& host) {
   const TlsResult r = HttpsExchange(host, kPort, request, Certificates().caCert.string());

@@ -16,6 +16,9 @@ inline constexpr std::uint16_t kPort = 32860;
 // The number of sockets listening on `port` (read from /proc/net, without connecting, so that
 // the server sees no client).
 int ListeningSockets(std::uint16_t port);
+// The local addresses of those sockets, as /proc/net writes them (hexadecimal, 127.0.0.1 is
+// "0100007F").
+std::vector<std::string> ListeningAddresses(std::uint16_t port);
 
 // A scratch installation and a server process started from it; the server is killed when the
 // test ends, passed or failed.
